@@ -1,0 +1,40 @@
+#include "support/archive_bytes.h"
+
+#include <stdexcept>
+
+std::string le32(uint32_t value)
+{
+    std::string bytes(4, '\0');
+    for (int i = 0; i < 4; ++i) {
+        bytes[static_cast<size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xff);
+    }
+    return bytes;
+}
+
+static std::string padded(const std::string& text, size_t size)
+{
+    if (text.size() > size) {
+        throw std::logic_error("text does not fit its field: " + text);
+    }
+    return text + std::string(size - text.size(), '\0');
+}
+
+std::string header_record(const std::string& http_path, const std::string& content_type, uint32_t content_size,
+                          uint32_t content_offset)
+{
+    return padded(http_path, 50) + padded(content_type, 22) + le32(content_size) + le32(content_offset);
+}
+
+std::string archive_bytes(const std::vector<expected_document>& documents)
+{
+    std::string headers;
+    std::string contents;
+    for (const expected_document& document : documents) {
+        headers += header_record(document.http_path, document.content_type,
+                                 static_cast<uint32_t>(document.content.size()),
+                                 static_cast<uint32_t>(contents.size()));
+        contents += document.content;
+    }
+    std::string body = le32(static_cast<uint32_t>(documents.size())) + headers + contents;
+    return body + le32(static_cast<uint32_t>(body.size())) + le32(3322);
+}
