@@ -38,6 +38,11 @@ static const char* const HELP_TEXT =
 // Large enough to sit in static storage rather than on the stack.
 static document_archive current_archive;
 
+static const char* plural(uint64_t count)
+{
+    return count == 1 ? "" : "s";
+}
+
 static unsigned char display_width_unit(unsigned char c)
 {
     // UTF-8 continuation bytes take no column of their own.
@@ -112,8 +117,8 @@ static void print_archive(const document_archive& archive)
         print_padded(shown, width, type_column + 2);
         std::printf("%*u  %*u\n", size_column, document.content_size, offset_column, document.content_offset);
     }
-    std::printf("total: %u document%s, %llu bytes\n", archive.document_count,
-                archive.document_count == 1 ? "" : "s", static_cast<unsigned long long>(archive.content_length));
+    std::printf("total: %u document%s, %llu byte%s\n", archive.document_count, plural(archive.document_count),
+                static_cast<unsigned long long>(archive.content_length), plural(archive.content_length));
 }
 
 static void complain(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -203,9 +208,10 @@ static void list_one_of_chain(const document_archive& archive)
 
 static void report_well_formed(const document_archive& archive)
 {
-    std::printf("well-formed archive at position %llu: %u document%s, %llu bytes\n",
+    std::printf("well-formed archive at position %llu: %u document%s, %llu byte%s\n",
                 static_cast<unsigned long long>(archive.archive_start), archive.document_count,
-                archive.document_count == 1 ? "" : "s", static_cast<unsigned long long>(archive.content_length));
+                plural(archive.document_count), static_cast<unsigned long long>(archive.content_length),
+                plural(archive.content_length));
 }
 
 // Splits an HTTP path into the names of its parts, refusing anything that
@@ -350,9 +356,9 @@ static int run_extract(const char* path, const char* folder_path, bool replace)
     if (!extracted) {
         return 1;
     }
-    std::printf("extracted %u document%s, %llu bytes, into %s\n", current_archive.document_count,
-                current_archive.document_count == 1 ? "" : "s",
-                static_cast<unsigned long long>(current_archive.content_length), folder_path);
+    std::printf("extracted %u document%s, %llu byte%s, into %s\n", current_archive.document_count,
+                plural(current_archive.document_count), static_cast<unsigned long long>(current_archive.content_length),
+                plural(current_archive.content_length), folder_path);
     return 0;
 }
 
