@@ -37,6 +37,8 @@ static const char* const HELP_TEXT =
 
 // Large enough to sit in static storage rather than on the stack.
 static document_archive current_archive;
+// list --all separates archives by a blank line.
+static bool listed_before;
 
 static const char* plural(uint64_t count)
 {
@@ -188,8 +190,6 @@ static bool walk_archives(const char* path, bool walking, void (*visit)(const do
     std::fclose(file);
     return well_formed;
 }
-
-static bool listed_before;
 
 static void list_one(const document_archive& archive)
 {
