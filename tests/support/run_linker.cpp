@@ -49,10 +49,20 @@ bool linker_is_native()
     return configured == nullptr || *configured == '\0';
 }
 
-linker_process::linker_process(const std::vector<std::string>& args, const run_options& options)
+static std::vector<std::string> linker_argv(const std::vector<std::string>& args)
 {
     std::vector<std::string> words = linker_command();
     words.insert(words.end(), args.begin(), args.end());
+    return words;
+}
+
+linker_process::linker_process(const std::vector<std::string>& args, const run_options& options)
+    : child_process(linker_argv(args), options)
+{
+}
+
+child_process::child_process(std::vector<std::string> words, const run_options& options)
+{
     std::vector<char*> argv;
     for (std::string& word : words) {
         argv.push_back(word.data());
@@ -93,7 +103,7 @@ linker_process::linker_process(const std::vector<std::string>& args, const run_o
     err_fd_ = err_pipe[0];
 }
 
-linker_process::~linker_process()
+child_process::~child_process()
 {
     if (pid_ > 0) {
         kill(pid_, SIGKILL);
@@ -101,14 +111,41 @@ linker_process::~linker_process()
     }
 }
 
-void linker_process::send_signal(int signal_number)
+std::string child_process::read_line()
+{
+    for (;;) {
+        size_t end = out_so_far_.find('\n', lines_taken_);
+        if (end != std::string::npos) {
+            std::string line = out_so_far_.substr(lines_taken_, end - lines_taken_);
+            lines_taken_ = end + 1;
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            return line;
+        }
+        char buffer[4096];
+        ssize_t got = read(out_fd_, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            std::string rest = out_so_far_.substr(lines_taken_);
+            lines_taken_ = out_so_far_.size();
+            return rest;
+        }
+        out_so_far_.append(buffer, static_cast<size_t>(got));
+    }
+}
+
+void child_process::send_signal(int signal_number)
 {
     kill(pid_, signal_number);
 }
 
-run_result linker_process::wait()
+run_result child_process::wait()
 {
     run_result result;
+    result.out = out_so_far_;
     // Drain both pipes together, so neither can fill up and stall the child.
     pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
@@ -144,8 +181,13 @@ run_result linker_process::wait()
     return result;
 }
 
+run_result run_program(const std::vector<std::string>& argv, const run_options& options)
+{
+    child_process process(argv, options);
+    return process.wait();
+}
+
 run_result run_linker(const std::vector<std::string>& args, const run_options& options)
 {
-    linker_process process(args, options);
-    return process.wait();
+    return run_program(linker_argv(args), options);
 }

@@ -29,13 +29,18 @@ struct run_result {
 std::vector<std::string> linker_command();
 bool linker_is_native();
 
-class linker_process {
+// Any program, started with standard input empty and both outputs captured.
+// A process still running when the object goes is killed.
+class child_process {
 public:
-    linker_process(const std::vector<std::string>& args, const run_options& options = {});
-    ~linker_process();
-    linker_process(const linker_process&) = delete;
-    linker_process& operator=(const linker_process&) = delete;
+    child_process(std::vector<std::string> argv, const run_options& options = {});
+    ~child_process();
+    child_process(const child_process&) = delete;
+    child_process& operator=(const child_process&) = delete;
 
+    // The next line of standard output, without its line end; empty once the
+    // output has ended. What it reads stays part of wait()'s result.
+    std::string read_line();
     void send_signal(int signal_number);
     run_result wait();
 
@@ -43,6 +48,15 @@ private:
     pid_t pid_ = -1;
     int out_fd_ = -1;
     int err_fd_ = -1;
+    std::string out_so_far_;
+    size_t lines_taken_ = 0;
 };
 
+// The linker, started through linker_command().
+class linker_process : public child_process {
+public:
+    explicit linker_process(const std::vector<std::string>& args, const run_options& options = {});
+};
+
+run_result run_program(const std::vector<std::string>& argv, const run_options& options = {});
 run_result run_linker(const std::vector<std::string>& args, const run_options& options = {});
