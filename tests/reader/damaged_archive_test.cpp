@@ -20,7 +20,7 @@ const char* const INSPECT = QUILLMAR_INSPECT;
 // archive_length at 175 (value 175), magic at 179; 183 bytes in all.
 std::string good_archive()
 {
-    return build_archive({{"/index.html", "text/html", "hello"}, {"/css/main.css", "text/css", "body{}"}});
+    return archive_bytes({{"/index.html", "text/html", "hello"}, {"/css/main.css", "text/css", "body{}"}});
 }
 constexpr size_t LENGTH_AT = 175;
 constexpr size_t MAGIC_AT = 179;
@@ -33,8 +33,8 @@ std::string with_le32(std::string bytes, size_t position, uint32_t value)
 
 std::string over_the_limit()
 {
-    std::vector<test_document> documents(1024, test_document{"/e", "unknown", ""});
-    return build_archive(documents);
+    std::vector<expected_document> documents(1024, expected_document{"/e", "unknown", ""});
+    return archive_bytes(documents);
 }
 
 std::string unterminated_type()
@@ -106,7 +106,7 @@ std::vector<damaged_case> damaged_cases()
 
 TEST(DamagedArchiveTest, ReaderAndToolNameTheBrokenRule)
 {
-    scoped_temp_dir temp;
+    temp_dir temp;
     for (const damaged_case& damaged : damaged_cases()) {
         SCOPED_TRACE(damaged.name);
         const std::string target = temp / "target.bin";
@@ -130,7 +130,7 @@ TEST(DamagedArchiveTest, ReaderAndToolNameTheBrokenRule)
         EXPECT_NE(std::string(error.message).find(damaged.message), std::string::npos) << error.message;
 
         run_result verify_all = run(INSPECT, {"verify", "--all", target});
-        EXPECT_EQ(verify_all.status, 1);
+        EXPECT_EQ(verify_all.exit_status, 1);
         EXPECT_EQ(verify_all.err, expected_prefix + error.message + "\n");
         EXPECT_NE(verify_all.err.find(damaged.message), std::string::npos) << verify_all.err;
 
@@ -138,31 +138,31 @@ TEST(DamagedArchiveTest, ReaderAndToolNameTheBrokenRule)
         run_result list = run(INSPECT, {"list", target});
         run_result extract = run(INSPECT, {"extract", target, temp / "out"});
         if (damaged.earlier_end != 0) {
-            EXPECT_EQ(verify.status, 0) << verify.err;
-            EXPECT_EQ(list.status, 0) << list.err;
-            EXPECT_EQ(extract.status, 0) << extract.err;
+            EXPECT_EQ(verify.exit_status, 0) << verify.err;
+            EXPECT_EQ(list.exit_status, 0) << list.err;
+            EXPECT_EQ(extract.exit_status, 0) << extract.err;
             std::filesystem::remove_all(temp / "out");
         } else {
-            EXPECT_EQ(verify.status, 1);
+            EXPECT_EQ(verify.exit_status, 1);
             EXPECT_EQ(verify.out, "");
             EXPECT_NE(verify.err.find(damaged.message), std::string::npos) << verify.err;
-            EXPECT_EQ(list.status, 1);
+            EXPECT_EQ(list.exit_status, 1);
             EXPECT_EQ(list.out, "");
-            EXPECT_EQ(extract.status, 1);
-            EXPECT_FALSE(path_exists(temp / "out"));
+            EXPECT_EQ(extract.exit_status, 1);
+            EXPECT_FALSE(file_exists(temp / "out"));
         }
     }
 }
 
 TEST(DamagedArchiveTest, ListingAllStopsAtTheFirstDamagedArchive)
 {
-    scoped_temp_dir temp;
+    temp_dir temp;
     const std::string good = good_archive();
     const std::string target = temp / "target.bin";
     write_file(target, with_le32(good, COUNT_AT, 5) + good);
 
     run_result list = run(INSPECT, {"list", "--all", target});
-    EXPECT_EQ(list.status, 1);
+    EXPECT_EQ(list.exit_status, 1);
     EXPECT_EQ(list.out.rfind("archive at position 183:\n", 0), 0u) << list.out;
     EXPECT_EQ(list.out.find("archive at position 0:"), std::string::npos) << list.out;
     EXPECT_EQ(list.err, "quillmar-inspect: " + target +

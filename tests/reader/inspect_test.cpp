@@ -38,7 +38,7 @@ std::string varied_bytes(size_t size, unsigned seed)
 void link(const std::string& folder, const std::string& target)
 {
     run_result linked = run(LINK, {folder, target});
-    ASSERT_EQ(linked.status, 0) << linked.out;
+    ASSERT_EQ(linked.exit_status, 0) << linked.out;
 }
 
 // Every regular file below root, by its path relative to root.
@@ -55,12 +55,12 @@ std::map<std::string, std::string> files_below(const std::string& root)
 
 struct tree_case {
     const char* name;
-    std::vector<tree_file> files;
+    std::vector<tree_entry> files;
 };
 
 std::vector<tree_case> tree_cases()
 {
-    std::vector<tree_file> sizes;
+    std::vector<tree_entry> sizes;
     unsigned seed = 0;
     for (size_t size : {0, 1, 1023, 1024, 1025, 16383, 16384, 16385, 100000}) {
         sizes.push_back({"size-" + std::to_string(size) + ".bin", varied_bytes(size, ++seed)});
@@ -83,7 +83,7 @@ std::vector<tree_case> tree_cases()
 
 void expect_round_trip(const std::string& site)
 {
-    scoped_temp_dir temp;
+    temp_dir temp;
     const std::string target = temp / "target.bin";
     // An earlier archive of another tree must not leak into the extraction.
     write_file(target, "a program comes first");
@@ -92,11 +92,11 @@ void expect_round_trip(const std::string& site)
     link(site, target);
 
     run_result verify = run(INSPECT, {"verify", "--all", target});
-    EXPECT_EQ(verify.status, 0) << verify.err;
+    EXPECT_EQ(verify.exit_status, 0) << verify.err;
 
     const std::string out = temp / "out";
     run_result extract = run(INSPECT, {"extract", target, out});
-    ASSERT_EQ(extract.status, 0) << extract.err;
+    ASSERT_EQ(extract.exit_status, 0) << extract.err;
     EXPECT_EQ(extract.err, "");
     EXPECT_EQ(files_below(out), files_below(site));
 }
@@ -105,7 +105,7 @@ TEST(InspectTest, ExtractGivesBackEveryLinkedFileByteForByte)
 {
     for (const tree_case& tree : tree_cases()) {
         SCOPED_TRACE(tree.name);
-        scoped_temp_dir temp;
+        temp_dir temp;
         make_tree(temp / "site", tree.files);
         expect_round_trip(temp / "site");
     }
@@ -122,7 +122,7 @@ TEST(InspectTest, ExtractGivesBackTheExampleSite)
 
 TEST(InspectTest, ListShowsAlignedColumnsAndATotal)
 {
-    scoped_temp_dir temp;
+    temp_dir temp;
     make_tree(temp / "site",
               {{"index.html", "hello"}, {"css/main.css", "body{}"}, {"big page.htm", std::string(1234, 'b')}});
     make_tree(temp / "later", {{"a.js", "x"}});
@@ -131,7 +131,7 @@ TEST(InspectTest, ListShowsAlignedColumnsAndATotal)
     link(temp / "site", target);
 
     run_result list = run(INSPECT, {"list", target});
-    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(list.exit_status, 0) << list.err;
     EXPECT_EQ(list.out, "path           type       size  offset\n"
                         "/big page.htm  text/html  1234       0\n"
                         "/css/main.css  text/css      6    1234\n"
@@ -141,7 +141,7 @@ TEST(InspectTest, ListShowsAlignedColumnsAndATotal)
     // 7 bytes of program, then 12 + 3 x 80 + 1245 bytes of the first archive.
     link(temp / "later", target);
     run_result all = run(INSPECT, {"list", "--all", target});
-    EXPECT_EQ(all.status, 0) << all.err;
+    EXPECT_EQ(all.exit_status, 0) << all.err;
     EXPECT_EQ(all.out, "archive at position 1504:\n"
                        "path   type             size  offset\n"
                        "/a.js  text/javascript     1       0\n"
@@ -155,7 +155,7 @@ TEST(InspectTest, ListShowsAlignedColumnsAndATotal)
                        "total: 3 documents, 1245 bytes\n");
 
     run_result verify = run(INSPECT, {"verify", "--all", target});
-    EXPECT_EQ(verify.status, 0) << verify.err;
+    EXPECT_EQ(verify.exit_status, 0) << verify.err;
     EXPECT_EQ(verify.out, "well-formed archive at position 1504: 1 document, 1 byte\n"
                           "well-formed archive at position 7: 3 documents, 1245 bytes\n");
 }
@@ -179,41 +179,41 @@ TEST(InspectTest, ExtractRefusesPathsThatLeaveTheFolder)
     };
     for (const refused_case& refused : cases) {
         SCOPED_TRACE(refused.http_path);
-        scoped_temp_dir temp;
+        temp_dir temp;
         const std::string target = temp / "target.bin";
-        write_file(target, build_archive({{"/fine.html", "text/html", "fine"}, {refused.http_path, "unknown", "bad"}}));
+        write_file(target, archive_bytes({{"/fine.html", "text/html", "fine"}, {refused.http_path, "unknown", "bad"}}));
         const std::string out = temp / "deep/out";
         std::filesystem::create_directories(temp / "deep");
 
         run_result extract = run(INSPECT, {"extract", target, out});
-        EXPECT_EQ(extract.status, 1);
+        EXPECT_EQ(extract.exit_status, 1);
         EXPECT_EQ(extract.err, "quillmar-inspect: " + target + ": document 1 (" + refused.http_path +
                                    "): refused: " + refused.reason + "\n");
         // Refused before anything is written, the folder itself included.
-        EXPECT_FALSE(path_exists(out));
-        EXPECT_FALSE(path_exists(temp / "evil"));
-        EXPECT_FALSE(path_exists(temp / "deep/evil"));
+        EXPECT_FALSE(file_exists(out));
+        EXPECT_FALSE(file_exists(temp / "evil"));
+        EXPECT_FALSE(file_exists(temp / "deep/evil"));
     }
 }
 
 TEST(InspectTest, ExtractEndsAPathAtItsTerminator)
 {
-    scoped_temp_dir temp;
+    temp_dir temp;
     const std::string target = temp / "target.bin";
-    std::string archive = build_archive({{"/a", "unknown", "bytes"}});
+    std::string archive = archive_bytes({{"/a", "unknown", "bytes"}});
     // Whatever follows the terminator means nothing, even if it looks like a way out.
     archive.replace(header_at(0), 15, std::string("/a\0/../../evil", 15));
     write_file(target, archive);
 
     run_result extract = run(INSPECT, {"extract", target, temp / "out"});
-    EXPECT_EQ(extract.status, 0) << extract.err;
+    EXPECT_EQ(extract.exit_status, 0) << extract.err;
     EXPECT_EQ(files_below(temp / "out"), (std::map<std::string, std::string>{{"a", "bytes"}}));
-    EXPECT_FALSE(path_exists(temp / "evil"));
+    EXPECT_FALSE(file_exists(temp / "evil"));
 }
 
 TEST(InspectTest, ExtractKeepsExistingFilesUnlessForced)
 {
-    scoped_temp_dir temp;
+    temp_dir temp;
     make_tree(temp / "site", {{"index.html", "hello"}});
     const std::string target = temp / "target.bin";
     link(temp / "site", target);
@@ -222,12 +222,12 @@ TEST(InspectTest, ExtractKeepsExistingFilesUnlessForced)
     ASSERT_EQ(::link((out + "/index.html").c_str(), (temp / "hard").c_str()), 0);
 
     run_result kept = run(INSPECT, {"extract", target, out});
-    EXPECT_EQ(kept.status, 1);
+    EXPECT_EQ(kept.exit_status, 1);
     EXPECT_EQ(kept.err, "quillmar-inspect: " + out + "/index.html: already exists (--force replaces it)\n");
     EXPECT_EQ(read_file(out + "/index.html"), "old");
 
     run_result forced = run(INSPECT, {"extract", "--force", target, out});
-    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_EQ(forced.exit_status, 0) << forced.err;
     EXPECT_EQ(forced.out, "extracted 1 document, 5 bytes, into " + out + "\n");
     EXPECT_EQ(read_file(out + "/index.html"), "hello");
     // Replaced by a new file: another name for the old one still sees the old bytes.
@@ -250,7 +250,7 @@ TEST(InspectTest, ExtractNeverWritesThroughASymbolicLink)
     for (const link_case& link_case : cases) {
         for (bool force : {false, true}) {
             SCOPED_TRACE(std::string(link_case.name) + (force ? " with --force" : ""));
-            scoped_temp_dir temp;
+            temp_dir temp;
             make_tree(temp / "site", {{"css/main.css", "body{}"}, {"index.html", "hello"}});
             const std::string target = temp / "target.bin";
             link(temp / "site", target);
@@ -263,11 +263,11 @@ TEST(InspectTest, ExtractNeverWritesThroughASymbolicLink)
                 arguments.insert(arguments.begin() + 1, "--force");
             }
             run_result extract = run(INSPECT, arguments);
-            EXPECT_EQ(extract.status, 1);
+            EXPECT_EQ(extract.exit_status, 1);
             EXPECT_EQ(extract.err, "quillmar-inspect: " + out + link_case.message + "\n");
             EXPECT_TRUE(std::filesystem::is_empty(temp / "elsewhere"));
             EXPECT_EQ(read_file(temp / "victim"), "precious");
-            EXPECT_FALSE(path_exists(temp / "created"));
+            EXPECT_FALSE(file_exists(temp / "created"));
         }
     }
 }
@@ -287,25 +287,25 @@ TEST(InspectTest, WrongCommandLinesGiveTheUsageAndStatusTwo)
     for (const auto& arguments : wrong) {
         SCOPED_TRACE(testing::PrintToString(arguments));
         run_result result = run(INSPECT, arguments);
-        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.exit_status, 2);
         EXPECT_EQ(result.out, "");
         EXPECT_NE(result.err.find(USAGE), std::string::npos) << result.err;
     }
 
     run_result help = run(INSPECT, {"--help"});
-    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.exit_status, 0);
     EXPECT_EQ(help.out.rfind(USAGE, 0), 0u) << help.out;
 }
 
 TEST(InspectTest, FilesWithoutAnArchiveEndWithStatusOne)
 {
-    scoped_temp_dir temp;
+    temp_dir temp;
     run_result missing = run(INSPECT, {"list", temp / "missing"});
-    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.exit_status, 1);
     EXPECT_EQ(missing.err, "quillmar-inspect: " + (temp / "missing") + ": cannot open: No such file or directory\n");
 
     run_result folder = run(INSPECT, {"verify", temp.path()});
-    EXPECT_EQ(folder.status, 1);
+    EXPECT_EQ(folder.exit_status, 1);
     EXPECT_EQ(folder.err, "quillmar-inspect: " + temp.path() + ": cannot read: Is a directory\n");
 }
 

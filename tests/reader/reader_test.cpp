@@ -45,7 +45,7 @@ struct file_holder {
 TEST(ReaderTest, DecodesEveryFieldFromMemoryAndFromFile)
 {
     const std::string prefix = "a program file comes first";
-    std::string archive = build_archive({
+    std::string archive = archive_bytes({
         {"/index.html", "text/html", "hello"},
         {"/empty", "unknown", ""},
         {FIFTY_CHARACTER_PATH, "text/css", "body{}"},
@@ -95,9 +95,9 @@ TEST(ReaderTest, DecodesEveryFieldFromMemoryAndFromFile)
 
 TEST(ReaderTest, WalksBackThroughArchivesOfEarlierRuns)
 {
-    const std::string first = build_archive({{"/a.html", "text/html", "first"}});
-    const std::string second = build_archive({});
-    const std::string third = build_archive({{"/b.js", "text/javascript", "x"}, {"/c.gif", "image/gif", "yz"}});
+    const std::string first = archive_bytes({{"/a.html", "text/html", "first"}});
+    const std::string second = archive_bytes({});
+    const std::string third = archive_bytes({{"/b.js", "text/javascript", "x"}, {"/c.gif", "image/gif", "yz"}});
     for (const std::string& prefix : {std::string(), std::string("MZ\x90\x00", 4)}) {
         const std::string target = prefix + first + second + third;
         byte_source source = memory_source(target);
@@ -128,7 +128,7 @@ TEST(ReaderTest, CopiesADocumentLargerThanItsChunksToAStream)
     for (size_t i = 0; i < 100000; ++i) {
         big += static_cast<char>(i * 7 % 251);
     }
-    const std::string target = build_archive({{"/a", "unknown", "before"}, {"/big.bmp", "image/bmp", big}});
+    const std::string target = archive_bytes({{"/a", "unknown", "before"}, {"/big.bmp", "image/bmp", big}});
     file_holder holder(target);
     byte_source source;
     ASSERT_TRUE(source_from_file(&source, holder.file));
@@ -150,7 +150,7 @@ TEST(ReaderTest, CopiesADocumentLargerThanItsChunksToAStream)
 
 TEST(ReaderTest, ReportsAFailedWriteWhileCopying)
 {
-    const std::string target = build_archive({{"/big", "unknown", std::string(70000, 'b')}});
+    const std::string target = archive_bytes({{"/big", "unknown", std::string(70000, 'b')}});
     byte_source source = memory_source(target);
     auto read = new_archive();
     reader_error error;

@@ -11,18 +11,26 @@ std::string le32(uint32_t value)
     return bytes;
 }
 
-static std::string padded(const std::string& text, size_t size)
+void put_le32_at(std::string& bytes, size_t position, uint32_t value)
+{
+    bytes.replace(position, 4, le32(value));
+}
+
+static std::string field(const std::string& text, size_t size, char fill)
 {
     if (text.size() > size) {
         throw std::logic_error("text does not fit its field: " + text);
     }
-    return text + std::string(size - text.size(), '\0');
+    if (text.size() == size) {
+        return text;
+    }
+    return text + '\0' + std::string(size - text.size() - 1, fill);
 }
 
 std::string header_record(const std::string& http_path, const std::string& content_type, uint32_t content_size,
-                          uint32_t content_offset)
+                          uint32_t content_offset, char fill)
 {
-    return padded(http_path, 50) + padded(content_type, 22) + le32(content_size) + le32(content_offset);
+    return field(http_path, 50, fill) + field(content_type, 22, fill) + le32(content_size) + le32(content_offset);
 }
 
 std::string archive_bytes(const std::vector<expected_document>& documents)
