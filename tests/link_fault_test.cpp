@@ -144,4 +144,22 @@ TEST_F(link_fault, interruption_during_the_copy_restores_the_target)
     }
 }
 
+TEST_F(link_fault, reader_of_the_progress_lines_going_away_restores_the_target)
+{
+    // More progress than a pipe holds, so the linker is still writing lines
+    // when their reader quits.
+    for (int i = 0; i < 1000; ++i) {
+        char name[80];
+        std::snprintf(name, sizeof name, "site/%040d.html", i);
+        write_file(dir / name, "<p>x</p>");
+    }
+    linker_process process({"site", "app.bin"}, {dir.path(), RLIM_INFINITY});
+    EXPECT_EQ(process.read_line(), "Quillmar Linker");
+    process.close_output();
+    run_result result = process.wait();
+
+    EXPECT_EQ(result.signal, SIGPIPE);
+    EXPECT_EQ(bytes_of("app.bin"), BEFORE);
+}
+
 } // namespace

@@ -41,8 +41,9 @@ bool platform_seek_end(FILE* stream);
 int64_t platform_tell(FILE* stream); // -1 on failure
 
 // Rolling the target back. Once armed, platform_rollback() and an
-// interruption (Ctrl-C, termination, hang-up) both cut the file at path back
-// to length, or remove it when remove_file is set.
+// interruption (Ctrl-C, termination, hang-up, a reader of the progress lines
+// that went away) all cut the file at path back to length, or remove it when
+// remove_file is set.
 void platform_arm_rollback(const char* path, int64_t length, bool remove_file);
 void platform_disarm_rollback();
 void platform_rollback();

@@ -155,7 +155,7 @@ static void install_interrupt_handlers()
     action.sa_handler = on_interrupt;
     action.sa_flags = SA_RESETHAND | SA_NODEFER;
     sigemptyset(&action.sa_mask);
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         struct sigaction previous;
         // A signal that the caller chose to ignore stays ignored.
         if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) {

@@ -86,7 +86,7 @@ child_process::child_process(std::vector<std::string> words, const run_options& 
         if (!options.working_dir.empty() && chdir(options.working_dir.c_str()) != 0) {
             _exit(127);
         }
-        for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
             signal(signal_number, SIG_DFL);
         }
         if (options.file_size_limit != RLIM_INFINITY) {
@@ -137,6 +137,12 @@ std::string child_process::read_line()
     }
 }
 
+void child_process::close_output()
+{
+    close(out_fd_);
+    out_fd_ = -1;
+}
+
 void child_process::send_signal(int signal_number)
 {
     kill(pid_, signal_number);
@@ -149,7 +155,7 @@ run_result child_process::wait()
     // Drain both pipes together, so neither can fill up and stall the child.
     pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
-    int open_count = 2;
+    int open_count = out_fd_ < 0 ? 1 : 2;
     while (open_count > 0) {
         if (poll(fds, 2, -1) < 0) {
             continue;

@@ -42,6 +42,8 @@ public:
     // output has ended. What it reads stays part of wait()'s result.
     std::string read_line();
     void send_signal(int signal_number);
+    // Stops reading standard output, as a pipeline's reader that quits would.
+    void close_output();
     run_result wait();
 
 private:
