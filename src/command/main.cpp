@@ -14,7 +14,7 @@ static unsigned char copy_buffer[COPY_CHUNK];
 // system calls, and a buffer given up front spares the C library the status
 // query it would make to size one of its own.
 constexpr size_t TARGET_STREAM_BUFFER = 256 * 1024;
-constexpr size_t DOCUMENT_STREAM_BUFFER = 128 * 1024;
+constexpr size_t DOCUMENT_STREAM_BUFFER = 1024 * 1024;
 static char target_stream_buffer[TARGET_STREAM_BUFFER];
 static char document_stream_buffer[DOCUMENT_STREAM_BUFFER];
 
