@@ -41,11 +41,14 @@ static void copy_document(FILE* document, FILE* target, uint32_t size)
     }
 }
 
+// The flush is checked on its own: not every C runtime's fclose reports a
+// failure to write out the buffer it still held.
 static void close_target()
 {
     FILE* stream = target_stream;
     target_stream = nullptr;
-    if (std::fclose(stream) != 0) {
+    bool flushed = std::fflush(stream) == 0;
+    if (std::fclose(stream) != 0 || !flushed) {
         fail_to_write();
     }
 }

@@ -49,6 +49,21 @@ bool linker_is_native()
     return configured == nullptr || *configured == '\0';
 }
 
+bool linker_is_windows()
+{
+    std::vector<std::string> words = linker_command();
+    if (words.empty()) {
+        return false;
+    }
+    const std::string& program = words.back();
+    return program.size() >= 4 && program.compare(program.size() - 4, 4, ".exe") == 0;
+}
+
+std::string native_linker()
+{
+    return QUILLMAR_LINK_PATH;
+}
+
 static std::vector<std::string> linker_argv(const std::vector<std::string>& args)
 {
     std::vector<std::string> words = linker_command();

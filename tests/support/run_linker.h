@@ -28,6 +28,11 @@ struct run_result {
 // QUILLMAR_LINK when it is set (for instance an emulator and the binary).
 std::vector<std::string> linker_command();
 bool linker_is_native();
+// The command runs a Windows build (its program ends in ".exe"), under Wine
+// or another layer that hands Ctrl-C on as a console event.
+bool linker_is_windows();
+// The Linux build, whatever QUILLMAR_LINK says.
+std::string native_linker();
 
 // Any program, started with standard input empty and both outputs captured.
 // A process still running when the object goes is killed.
