@@ -125,12 +125,15 @@ bool platform_file_status_of(const char* path, platform_file_status* status)
     if (handle != INVALID_HANDLE_VALUE) {
         bool known = status_of_handle(handle, status);
         CloseHandle(handle);
-        if (known) {
-            return true;
-        }
+        return known;
     }
-    // A file that another program holds open without sharing cannot be
-    // opened even for its attributes; its folder entry still tells kind and size.
+    // A file that another program holds open without sharing, or whose
+    // rights deny even its attributes, still has a folder entry that tells
+    // kind and size, as stat tells them of a file its caller may not read.
+    DWORD error = GetLastError();
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) {
+        return false;
+    }
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
         return false;
