@@ -152,22 +152,33 @@ TEST_F(link_fault, interruption_during_the_copy_restores_the_target)
     }
 }
 
-TEST_F(link_fault, reader_of_the_progress_lines_going_away_restores_the_target)
+TEST_F(link_fault, reader_of_the_progress_lines_going_away_leaves_no_half_archive)
 {
     // More progress than a pipe holds, so the linker is still writing lines
     // when their reader quits.
+    std::vector<expected_document> documents;
     for (int i = 0; i < 1000; ++i) {
         char name[80];
-        std::snprintf(name, sizeof name, "site/%040d.html", i);
-        write_file(dir / name, "<p>x</p>");
+        std::snprintf(name, sizeof name, "/%040d.html", i);
+        write_file(dir / ("site" + std::string(name)), "<p>x</p>");
+        documents.push_back({name, "text/html", "<p>x</p>"});
     }
+    documents.push_back({"/index.html", "text/html", "<h1>home</h1>"});
     linker_process process({"site", "app.bin"}, {dir.path(), RLIM_INFINITY});
     EXPECT_EQ(process.read_line(), "Quillmar Linker");
     process.close_output();
     run_result result = process.wait();
 
-    EXPECT_EQ(result.signal, SIGPIPE);
-    EXPECT_EQ(bytes_of("app.bin"), BEFORE);
+    if (linker_is_windows()) {
+        // Windows has no such signal: the progress lines are lost, and the
+        // run goes on to append the whole archive.
+        EXPECT_EQ(result.exit_status, 0);
+        // Compared whole, so a failure does not print 90 kB of archive.
+        EXPECT_TRUE(bytes_of("app.bin") == BEFORE + archive_bytes(documents));
+    } else {
+        EXPECT_EQ(result.signal, SIGPIPE);
+        EXPECT_EQ(bytes_of("app.bin"), BEFORE);
+    }
 }
 
 } // namespace
