@@ -86,7 +86,8 @@ fail() {
     echo "message box: $1" >&2
     exit 1
 }
-window=$(DISPLAY=$display timeout 300 xdotool search --sync --name '^error$' | head -n 1) ||
+# Only a mapped window can be photographed.
+window=$(DISPLAY=$display timeout 300 xdotool search --sync --onlyvisible --name '^error$' | head -n 1) ||
     fail "no window named \"error\" appeared"
 kill -0 "$run_pid" 2>/dev/null || fail "the program did not wait for the box"
 DISPLAY=$display import -window "$window" "$artifacts/message-box.png" || fail "no screenshot"
