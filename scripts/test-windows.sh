@@ -90,8 +90,8 @@ fail() {
 window=$(DISPLAY=$display timeout 300 xdotool search --sync --onlyvisible --name '^error$' | head -n 1) ||
     fail "no window named \"error\" appeared"
 kill -0 "$run_pid" 2>/dev/null || fail "the program did not wait for the box"
-DISPLAY=$display import -window "$window" "$artifacts/message-box.png" || fail "no screenshot"
-DISPLAY=$display xdotool key --window "$window" Return 2>/dev/null
+DISPLAY=$display timeout 60 import -window "$window" "$artifacts/message-box.png" || fail "no screenshot"
+DISPLAY=$display timeout 60 xdotool key --window "$window" Return 2>/dev/null
 wait "$run_pid"
 [ "$(cat "$work/box/status.txt")" = 1 ] || fail "exit status $(cat "$work/box/status.txt"), not 1"
 [ "$(cat "$work/box/out.txt")" = $'Quillmar Linker\r' ] || fail "standard output held more than the banner"

@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -217,6 +218,12 @@ static void cut_or_remove_target()
     CloseHandle(file);
 }
 
+// Lets _get_osfhandle answer -1 for a descriptor that is not open, where
+// some runtimes would end the process on the spot.
+static void ignore_invalid_parameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int, uintptr_t)
+{
+}
+
 // The C runtime opens files without FILE_SHARE_DELETE, so a target that
 // is still open cannot be removed. The main thread is stopped by now and
 // the process ends next, so its handles on the target are simply closed
@@ -224,6 +231,7 @@ static void cut_or_remove_target()
 // stopped thread may hold one.
 static void close_runtime_handles_on_target()
 {
+    _set_invalid_parameter_handler(ignore_invalid_parameter);
     int count = _getmaxstdio();
     for (int fd = 0; fd < count; ++fd) {
         intptr_t handle = _get_osfhandle(fd);
