@@ -152,22 +152,46 @@ TEST_F(served_site, BodyOfARefusedRequestIsNotTakenForTheNextRequest)
     EXPECT_EQ(next_log_line(), log_line("GET", "/js/app.js", 200, document_at("/js/app.js").bytes.size()));
 }
 
-// Ranges make the server read at offsets inside a document, across the
-// boundaries of its read chunks.
-TEST_F(served_site, RangeRequestsGetTheirBytes)
+// Ranges make the server read at offsets inside a document, across its read
+// chunks. A range reaching past the document's end must not carry the bytes
+// that follow it in the file: /index.html is followed by /js/app.js.
+TEST_F(served_site, ServesRangesInsideADocumentOnly)
 {
     const std::string& big = document_at("/big.bin").bytes;
+    const std::string& index = document_at("/index.html").bytes;
     struct range_case {
-        size_t first;
-        size_t last;
+        std::string path;
+        std::string range;
+        int status;
+        std::string bytes; // for 206
+    };
+    const std::vector<range_case> cases = {
+        {"/big.bin", "bytes=0-0", 206, big.substr(0, 1)},
+        {"/big.bin", "bytes=65530-65545", 206, big.substr(65530, 16)},
+        {"/big.bin", "bytes=131000-300000", 206, big.substr(131000)},
+        {"/big.bin", "bytes=299990-", 206, big.substr(299990)},
+        {"/big.bin", "bytes=-100", 206, big.substr(big.size() - 100)},
+        {"/index.html", "bytes=-100000", 206, index},
+        {"/index.html", "bytes=0-" + std::to_string(index.size()), 416, ""},
+        {"/index.html", "bytes=0-100000", 416, ""},
+        {"/index.html", "bytes=" + std::to_string(index.size()) + "-", 416, ""},
+        {"/index.html", "bytes=0-1,5000-5001", 416, ""},
+        {"/index.html", "bytes=-0", 416, ""},
+        {"/empty.html", "bytes=0-0", 416, ""},
     };
     auto connection = client();
-    for (range_case range : {range_case{0, 0}, range_case{65530, 65545}, range_case{131000, 300000}}) {
-        SCOPED_TRACE(std::to_string(range.first) + "-" + std::to_string(range.last));
-        httplib::Result fetched = connection->Get("/big.bin", {httplib::make_range_header({{range.first, range.last}})});
+    for (const range_case& row : cases) {
+        SCOPED_TRACE(row.path + " " + row.range);
+        httplib::Result fetched = connection->Get(row.path.c_str(), {{"Range", row.range}});
         ASSERT_TRUE(fetched) << httplib::to_string(fetched.error());
-        EXPECT_EQ(fetched->status, 206);
-        EXPECT_TRUE(fetched->body == big.substr(range.first, range.last - range.first + 1));
+        EXPECT_EQ(fetched->status, row.status);
+        if (row.status == 206) {
+            EXPECT_TRUE(fetched->body == row.bytes) << "got " << fetched->body.size() << " bytes";
+        } else {
+            EXPECT_EQ(fetched->body, "");
+            EXPECT_EQ(fetched->get_header_value("Content-Range"),
+                      "bytes */" + std::to_string(document_at(row.path).bytes.size()));
+        }
     }
 }
 

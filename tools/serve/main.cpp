@@ -225,19 +225,48 @@ static httplib::Server::HandlerResponse screen_method(const httplib::Request& re
     return httplib::Server::HandlerResponse::Handled;
 }
 
-// Sends the next piece of a document whose bytes start at position in the
-// file: at most CHUNK_SIZE of the length bytes from offset on. httplib asks
-// again until the document, or the requested range of it, is out.
-static bool send_piece(uint64_t position, size_t offset, size_t length, httplib::DataSink& sink)
+// httplib 0.11.4 serves byte ranges from a content provider as asked, even
+// ones reaching past the document's end, and would so send the bytes that
+// follow the document in the file. Ranges are served only when every one lies
+// inside the document; anything else is unsatisfiable. (-1 marks a bound the
+// client left out.)
+static bool ranges_inside(const httplib::Ranges& ranges, uint32_t size)
+{
+    for (const httplib::Range& range : ranges) {
+        long long first = range.first;
+        long long last = range.second;
+        if (size == 0) {
+            return false;
+        }
+        if (first < 0) {
+            // The last `last` bytes: httplib cuts a longer suffix to the document.
+            if (last <= 0) {
+                return false;
+            }
+        } else if (first >= size || (last >= 0 && (last < first || last >= size))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Sends the next piece of a document of size bytes that starts at position
+// in the file: at most CHUNK_SIZE of the length bytes from offset on. httplib
+// asks again until the document, or the requested range of it, is out.
+static bool send_piece(uint64_t position, uint32_t size, size_t offset, size_t length, httplib::DataSink& sink)
 {
     unsigned char chunk[CHUNK_SIZE];
-    size_t size = length < CHUNK_SIZE ? length : CHUNK_SIZE;
-    // A short read means the file shrank after it was checked: end the
-    // connection rather than send other bytes.
-    if (!serve_read_at(position + offset, chunk, size)) {
+    size_t piece = length < CHUNK_SIZE ? length : CHUNK_SIZE;
+    // Never a byte outside the document, whatever httplib asks for. A short
+    // read means the file shrank after it was checked. Either way the
+    // connection ends rather than carry other bytes.
+    if (offset > size || piece > size - offset) {
         return false;
     }
-    return sink.write(reinterpret_cast<const char*>(chunk), size);
+    if (!serve_read_at(position + offset, chunk, piece)) {
+        return false;
+    }
+    return sink.write(reinterpret_cast<const char*>(chunk), piece);
 }
 
 // GET and HEAD; httplib leaves out the body of a HEAD answer by itself.
@@ -259,17 +288,22 @@ static void serve_document(const httplib::Request& request, httplib::Response& r
         response.status = 404;
         return;
     }
+    uint32_t size = document->content_size;
+    if (!request.ranges.empty() && !ranges_inside(request.ranges, size)) {
+        response.status = 416;
+        response.set_header("Content-Range", "bytes */" + std::to_string(size));
+        return;
+    }
     const char* type = served_content_type(*document);
-    if (document->content_size == 0) {
+    if (size == 0) {
         // httplib never finishes a response whose provider has nothing to give.
         response.set_content("", 0, type);
         return;
     }
     uint64_t position = document->position;
-    response.set_content_provider(
-        document->content_size, type, [position](size_t offset, size_t length, httplib::DataSink& sink) {
-            return send_piece(position, offset, length, sink);
-        });
+    response.set_content_provider(size, type, [position, size](size_t offset, size_t length, httplib::DataSink& sink) {
+        return send_piece(position, size, offset, length, sink);
+    });
 }
 
 // Bytes outside printable ASCII are shown as \xNN, so one request stays one
