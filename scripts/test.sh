@@ -5,4 +5,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cmake --workflow --preset release
+bash scripts/test-serve-load.sh
+bash scripts/test-browser.sh
 cmake --workflow --preset asan
