@@ -70,17 +70,19 @@ def peak_memory_kib(command):
     return int(match.group(1))
 
 
-def syscall_count(command, workdir):
+def syscall_counts(command, workdir):
+    """{system call name: calls}, with "total" among them, from strace -c."""
     trace = os.path.join(workdir, "strace.txt")
     subprocess.run(["strace", "-f", "-c", "-o", trace] + command, stdout=subprocess.DEVNULL, check=True)
+    counts = {}
     with open(trace) as lines:
         for line in lines:
             fields = line.split()
-            if fields and fields[-1] == "total":
-                # calls is the column before errors (which may be empty) and "total"
-                numbers = [f for f in fields[:-1] if re.fullmatch(r"[\d.]+", f)]
-                return int(numbers[3])
-    raise RuntimeError("no strace total")
+            if len(fields) < 5 or not re.fullmatch(r"[\d.]+", fields[0]):
+                continue
+            # % time, seconds, usecs/call, calls, [errors,] name
+            counts[fields[-1]] = int(fields[3])
+    return counts
 
 
 def main():
@@ -122,9 +124,14 @@ def main():
             for label, tree in (("one", one), ("small", small)):
                 if os.path.exists(out):
                     os.remove(out)
-                counts[label] = syscall_count([linker, tree, out], work)
+                counts[label] = syscall_counts([linker, tree, out], work)
+            per_document = {name: (counts["small"].get(name, 0) - counts["one"].get(name, 0)) / 999
+                            for name in counts["small"]}
             print("system calls: %d for 1 document, %d for 1000 documents: %.2f per extra document"
-                  % (counts["one"], counts["small"], (counts["small"] - counts["one"]) / 999))
+                  % (counts["one"]["total"], counts["small"]["total"], per_document.pop("total")))
+            print("  " + ", ".join("%s %.2f" % (name, value)
+                                   for name, value in sorted(per_document.items(), key=lambda kv: -kv[1])
+                                   if value >= 0.005))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
