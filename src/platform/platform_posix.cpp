@@ -1,4 +1,5 @@
 #include "platform/platform.h"
+#include "platform/sorted_listing.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,11 +13,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-struct platform_listing {
-    std::vector<std::string> names;
-    size_t next = 0;
-};
-
 platform_listing* platform_open_listing(const char* path)
 {
     DIR* dir = opendir(path);
@@ -26,27 +22,11 @@ platform_listing* platform_open_listing(const char* path)
     auto* listing = new platform_listing;
     // A read error ends the listing like its end would: what came so far stays.
     while (const dirent* entry = readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-            listing->names.emplace_back(entry->d_name);
-        }
+        add_listed_name(listing, entry->d_name);
     }
     closedir(dir);
-    std::sort(listing->names.begin(), listing->names.end(),
-              [](const std::string& a, const std::string& b) { return std::strcmp(a.c_str(), b.c_str()) < 0; });
+    sort_listed_names(listing);
     return listing;
-}
-
-const char* platform_next_entry(platform_listing* listing)
-{
-    if (listing->next == listing->names.size()) {
-        return nullptr;
-    }
-    return listing->names[listing->next++].c_str();
-}
-
-void platform_close_listing(platform_listing* listing)
-{
-    delete listing;
 }
 
 static void fill_status(const struct stat& info, platform_file_status* status)

@@ -1,4 +1,5 @@
 #include "platform/platform.h"
+#include "platform/sorted_listing.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,11 +15,6 @@
 extern "C" {
 int _dowildcard = -1;
 }
-
-struct platform_listing {
-    std::vector<std::string> names;
-    size_t next = 0;
-};
 
 platform_listing* platform_open_listing(const char* path)
 {
@@ -47,27 +43,11 @@ platform_listing* platform_open_listing(const char* path)
     }
     // A failing FindNextFileA ends the listing like its end would.
     do {
-        if (std::strcmp(entry.cFileName, ".") != 0 && std::strcmp(entry.cFileName, "..") != 0) {
-            listing->names.emplace_back(entry.cFileName);
-        }
+        add_listed_name(listing, entry.cFileName);
     } while (FindNextFileA(find, &entry));
     FindClose(find);
-    std::sort(listing->names.begin(), listing->names.end(),
-              [](const std::string& a, const std::string& b) { return std::strcmp(a.c_str(), b.c_str()) < 0; });
+    sort_listed_names(listing);
     return listing;
-}
-
-const char* platform_next_entry(platform_listing* listing)
-{
-    if (listing->next == listing->names.size()) {
-        return nullptr;
-    }
-    return listing->names[listing->next++].c_str();
-}
-
-void platform_close_listing(platform_listing* listing)
-{
-    delete listing;
 }
 
 // A volume serial number is 32 bits wide, so this never names a real volume:

@@ -2,20 +2,20 @@
 // end of a target file.
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "output.h"
 #include "reader/reader.h"
+#include "tool_messages.h"
 
-constexpr int EXIT_USAGE = 2;
 
 // An HTTP path of at most 50 characters has at most 25 parts.
 constexpr size_t MAX_PATH_PARTS = READER_HTTP_PATH_SIZE / 2;
 
-static const char* const USAGE_TEXT =
+const char* const TOOL_NAME = "quillmar-inspect";
+const char* const USAGE_TEXT =
     "usage: quillmar-inspect list [--all] FILE\n"
     "       quillmar-inspect verify [--all] FILE\n"
     "       quillmar-inspect extract [--force] FILE DIR\n"
@@ -121,27 +121,6 @@ static void print_archive(const document_archive& archive)
     }
     std::printf("total: %u document%s, %llu byte%s\n", archive.document_count, plural(archive.document_count),
                 static_cast<unsigned long long>(archive.content_length), plural(archive.content_length));
-}
-
-static void complain(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-static void complain(const char* format, ...)
-{
-    std::fputs("quillmar-inspect: ", stderr);
-    va_list arguments;
-    va_start(arguments, format);
-    std::vfprintf(stderr, format, arguments);
-    va_end(arguments);
-    std::fputc('\n', stderr);
-}
-
-[[noreturn]] static void usage_error(const char* format, const char* detail)
-{
-    std::fputs("quillmar-inspect: ", stderr);
-    std::fprintf(stderr, format, detail);
-    std::fputc('\n', stderr);
-    std::fputs(USAGE_TEXT, stderr);
-    std::exit(EXIT_USAGE);
 }
 
 static FILE* open_target(const char* path, byte_source* source)

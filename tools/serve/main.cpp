@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,9 +15,9 @@
 #include <thread>
 
 #include "reader/reader.h"
+#include "tool_messages.h"
 #include "serve_platform.h"
 
-constexpr int EXIT_USAGE = 2;
 
 constexpr const char* DEFAULT_ADDRESS = "127.0.0.1";
 constexpr int DEFAULT_PORT = 8080;
@@ -45,7 +44,8 @@ constexpr size_t MAX_REQUEST_BODY = 64 * 1024;
 constexpr size_t LOGGED_METHOD_SIZE = 16;
 constexpr size_t LOGGED_TARGET_SIZE = 200;
 
-static const char* const USAGE_TEXT =
+const char* const TOOL_NAME = "quillmar-serve";
+const char* const USAGE_TEXT =
     "usage: quillmar-serve FILE [--bind ADDR] [--port N]\n"
     "       quillmar-serve --help\n";
 
@@ -70,27 +70,6 @@ static document_archive served_archive;
 static std::mutex log_mutex;
 static std::atomic<bool> stop_requested{false};
 static std::atomic<bool> listening_ended{false};
-
-static void complain(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-static void complain(const char* format, ...)
-{
-    std::fputs("quillmar-serve: ", stderr);
-    va_list arguments;
-    va_start(arguments, format);
-    std::vfprintf(stderr, format, arguments);
-    va_end(arguments);
-    std::fputc('\n', stderr);
-}
-
-[[noreturn]] static void usage_error(const char* format, const char* detail)
-{
-    std::fputs("quillmar-serve: ", stderr);
-    std::fprintf(stderr, format, detail);
-    std::fputc('\n', stderr);
-    std::fputs(USAGE_TEXT, stderr);
-    std::exit(EXIT_USAGE);
-}
 
 static bool parse_port(const char* text, int* port)
 {
